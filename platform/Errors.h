@@ -1,0 +1,81 @@
+// Errors.h: the exceptions of the platform layer, with the messages the programs show.
+//
+// Every failure of the system is an exception derived from Exception; the windows show
+// its message, the update run turns the ones it expects into a status text.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace velmoran::platform {
+
+// The base of every error the system raises.
+class Exception : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The run-time input/output error: "File not found", "File access denied",
+// "I/O error %d" and the like, chosen from the system's error number.
+class EInOutError : public Exception {
+public:
+    explicit EInOutError(int errorCode);
+    int ErrorCode() const noexcept { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+// A failure of the operating system that is not a file's: "System Error.  Code: %d.\n%s".
+class EOSError : public Exception {
+public:
+    explicit EOSError(int errorCode);
+    int ErrorCode() const noexcept { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+// Stream errors.
+class EStreamError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A file that cannot be created: "Cannot create file \"path\". reason".
+class EFCreateError : public EStreamError {
+public:
+    EFCreateError(const std::string& path, int errorCode);
+    int ErrorCode() const noexcept { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+// A file that cannot be opened: "Cannot open file \"path\". reason".
+class EFOpenError : public EStreamError {
+public:
+    EFOpenError(const std::string& path, int errorCode);
+    int ErrorCode() const noexcept { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+// A read that had to deliver all its bytes and did not: "Stream read error".
+class EReadError : public EStreamError {
+public:
+    EReadError();
+};
+
+// A write that could not place all its bytes: "Stream write error".
+class EWriteError : public EStreamError {
+public:
+    EWriteError();
+    explicit EWriteError(const std::string& message);
+};
+
+// The operating system's text for an error number, e.g. "No such file or directory".
+std::string SystemErrorText(int errorCode);
+
+} // namespace velmoran::platform

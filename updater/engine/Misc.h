@@ -1,0 +1,35 @@
+// Misc.h: small text and file routines shared by the update run, the launcher window and
+// the builder. They keep no state.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmoran {
+
+// An ordered, indexable list of text lines; whoever receives one owns it.
+using TStringList = std::vector<std::string>;
+
+// Splits text at any of the delimiter characters. The fields come out last first and
+// empty fields are dropped: "a|b|c" gives "c", "b", "a"; "a||c" gives "c", "a".
+TStringList SplitFields(std::string_view text, std::string_view delimiters);
+
+// text with every occurrence of find replaced, scanning left to right; a replacement is
+// never scanned again. An empty find leaves the text unchanged.
+std::string ReplaceAll(std::string_view text, std::string_view find, std::string_view replacement);
+
+// The 1-based position of the first occurrence of pattern in text at or after start
+// (1-based), 0 when there is none. Case-sensitive; pattern must not be empty.
+std::size_t SearchText(std::size_t start, std::string_view text, std::string_view pattern);
+
+// Deletes the folder with everything below it when it exists; reports nothing.
+void DeleteFolder(const std::string& path);
+
+// Enters the folder part of path (up to its last separator) and starts the command line
+// path there, detached. Raises EInOutError when the folder cannot be entered; a program
+// that cannot be started goes unnoticed.
+void RunProgram(const std::string& path);
+
+} // namespace velmoran
