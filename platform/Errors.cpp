@@ -61,4 +61,10 @@ EWriteError::EWriteError() : EStreamError("Stream write error") {}
 
 EWriteError::EWriteError(const std::string& message) : EStreamError(message) {}
 
+EListError::EListError(long long index)
+    : Exception("List index out of bounds (" + std::to_string(index) + ")") {}
+
+EConvertError::EConvertError(const std::string& text)
+    : Exception("'" + text + "' is not a valid integer value") {}
+
 } // namespace velmoran::platform

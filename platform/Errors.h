@@ -75,6 +75,18 @@ public:
     explicit EWriteError(const std::string& message);
 };
 
+// An index outside a list: "List index out of bounds (%d)".
+class EListError : public Exception {
+public:
+    explicit EListError(long long index);
+};
+
+// A text that should hold a whole number and does not: "'%s' is not a valid integer value".
+class EConvertError : public Exception {
+public:
+    explicit EConvertError(const std::string& text);
+};
+
 // The operating system's text for an error number, e.g. "No such file or directory".
 std::string SystemErrorText(int errorCode);
 

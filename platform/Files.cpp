@@ -287,6 +287,20 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
     return ok;
 }
 
+bool CopyFileMode(const std::string& from, const std::string& to) {
+    struct stat st {};
+    return ::stat(from.c_str(), &st) == 0 && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
+
+bool SetExecutable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    const mode_t readable = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    return ::chmod(path.c_str(), (st.st_mode & 07777) | (readable >> 2)) == 0;
+}
+
 bool CreateDir(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0;
 }

@@ -47,6 +47,10 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Copies a file with its permission bits and modification time. With failIfExists an
 // existing target is left alone and the copy fails. The target appears whole or not at all.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+// Gives to the permission bits of from (the file being replaced by to).
+bool CopyFileMode(const std::string& from, const std::string& to);
+// Lets everyone who may read the file also run it (a new game program, a new updater).
+bool SetExecutable(const std::string& path);
 bool CreateDir(const std::string& path);        // one level; false when it fails or exists
 bool ForceDirectories(const std::string& path); // every missing level; true when it exists after
 bool RemoveDir(const std::string& path);        // an empty folder

@@ -1,8 +1,10 @@
 // Process.cpp: detached program start over fork and exec.
 #include "platform/Process.h"
 
+#include "platform/CommandProcessor.h"
 #include "platform/Files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -31,22 +33,8 @@ std::string LocateProgram(const std::string& name, const std::string& folder) {
     if (FileExists(inFolder)) {
         return inFolder;
     }
-    if (const char* path = std::getenv("PATH")) {
-        std::string_view rest(path);
-        while (!rest.empty()) {
-            const auto colon = rest.find(':');
-            const std::string_view dir = rest.substr(0, colon);
-            const std::string candidate = std::string(dir.empty() ? "." : dir) + "/" + name;
-            if (IsProgramFile(candidate)) {
-                return candidate;
-            }
-            if (colon == std::string_view::npos) {
-                break;
-            }
-            rest.remove_prefix(colon + 1);
-        }
-    }
-    return inFolder;
+    const std::string found = SearchPath(name);
+    return found.empty() ? inFolder : found;
 }
 
 std::string InFolder(const std::string& path, const std::string& folder) {
@@ -56,7 +44,43 @@ std::string InFolder(const std::string& path, const std::string& folder) {
     return folder + "/" + path;
 }
 
+bool IsBatchScript(const std::string& program) {
+    static constexpr std::string_view extension = ".bat";
+    if (program.size() < extension.size()) {
+        return false;
+    }
+    const std::string_view tail =
+        std::string_view(program).substr(program.size() - extension.size());
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(tail[i])) != extension[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+std::string SearchPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) {
+        return {};
+    }
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const auto colon = rest.find(':');
+        const std::string_view dir = rest.substr(0, colon);
+        const std::string candidate = std::string(dir.empty() ? "." : dir) + "/" + name;
+        if (IsProgramFile(candidate)) {
+            return candidate;
+        }
+        if (colon == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(colon + 1);
+    }
+    return {};
+}
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     std::vector<std::string> words;
@@ -122,9 +146,19 @@ std::vector<std::string> ResolveCommandLine(std::string_view commandLine,
 }
 
 bool StartProgram(std::string_view commandLine, const std::string& folder) {
-    const std::vector<std::string> words = ResolveCommandLine(commandLine, folder);
+    std::vector<std::string> words = ResolveCommandLine(commandLine, folder);
     if (words.empty()) {
         return false;
+    }
+    if (IsBatchScript(words[0])) {
+        // The script is opened by the processor, after it has entered folder; a missing
+        // script or processor fails here, as a missing program fails at exec.
+        const std::string processor = CommandProcessorPath();
+        if (!FileExists(InFolder(words[0], folder)) || processor.empty()) {
+            errno = ENOENT;
+            return false;
+        }
+        words.insert(words.begin(), {processor, "/c"});
     }
     // Everything the children use is prepared here: after fork only async-signal-safe calls.
     std::vector<char*> argv;

@@ -21,9 +21,13 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 std::vector<std::string> ResolveCommandLine(std::string_view commandLine,
                                             const std::string& folder = "");
 
+// The first program file called name in the folders of PATH; empty when there is none.
+std::string SearchPath(const std::string& name);
+
 // Starts the command line detached from this process (own session, input from nowhere) in
 // folder, or in the current folder when folder is empty. Returns false when the program
-// could not be started; does not wait for it.
+// could not be started; does not wait for it. A program ending in ".bat" (in any case) is
+// a batch script: the command processor (CommandProcessor.h) runs it, as "/c script".
 bool StartProgram(std::string_view commandLine, const std::string& folder = "");
 
 } // namespace velmoran::platform
