@@ -18,8 +18,7 @@ TStringList SplitFields(std::string_view text, std::string_view delimiters) {
     std::string_view rest = text;
     while (true) {
         const auto cut = rest.find_last_of(delimiters);
-        const std::string_view piece =
-            cut == std::string_view::npos ? rest : rest.substr(cut + 1);
+        const std::string_view piece = cut == std::string_view::npos ? rest : rest.substr(cut + 1);
         if (!piece.empty()) {
             fields.emplace_back(piece);
         }
@@ -79,6 +78,57 @@ std::size_t SearchText(std::size_t start, std::string_view text, std::string_vie
         ++e;
     }
     return 0;
+}
+
+bool IsSafeListPath(std::string_view path) {
+    if (path.empty() || path.front() == '\\' || path.front() == '/') {
+        return false;
+    }
+    for (const char c : path) {
+        if (static_cast<unsigned char>(c) < 32 || c == ':' || c == 127) {
+            return false;
+        }
+    }
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        const auto end = path.find_first_of("\\/", begin);
+        const auto part = path.substr(begin, end == std::string_view::npos ? end : end - begin);
+        if (part == "..") {
+            return false;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        begin = end + 1;
+    }
+    return true;
+}
+
+bool IsSafeSelfName(std::string_view name) {
+    if (!IsSafeListPath(name) || name == "." || name == "..") {
+        return false;
+    }
+    return name.find_first_of("\\/ &|<>^%\"()!;,=") == std::string_view::npos;
+}
+
+void WriteUpdateScript(const std::string& programName) {
+    std::string folder = platform::GetCurrentDir();
+    while (folder.size() > 1 && folder.back() == platform::PathDelimiter) {
+        folder.pop_back();
+    }
+    const bool replacing =
+        platform::FileExists(folder + platform::PathDelimiter + programName + ".New");
+    std::string script = "@echo off\r\n";
+    script += "taskkill /IM " + programName + " /F\r\n";
+    script += "ping 127.0.0.1 -n 3 > nul\r\n";
+    if (replacing) {
+        script += "del \"" + folder + "\\files.lst\"\r\n";
+        script += "del \"" + folder + "\\" + programName + "\"\r\n";
+        script += "rename " + programName + ".New " + programName + "\r\n";
+    }
+    script += "start " + programName + "\r\n";
+    script += "del \"Update.bat\"\r\n";
+    platform::WriteFileAtomic(folder + platform::PathDelimiter + "Update.bat", script);
 }
 
 void DeleteFolder(const std::string& path) {

@@ -2,15 +2,13 @@
 // the builder. They keep no state.
 #pragma once
 
+#include "platform/StringList.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace velmoran {
-
-// An ordered, indexable list of text lines; whoever receives one owns it.
-using TStringList = std::vector<std::string>;
 
 // Splits text at any of the delimiter characters. The fields come out last first and
 // empty fields are dropped: "a|b|c" gives "c", "b", "a"; "a||c" gives "c", "a".
@@ -31,5 +29,20 @@ void DeleteFolder(const std::string& path);
 // path there, detached. Raises EInOutError when the folder cannot be entered; a program
 // that cannot be started goes unnoticed.
 void RunProgram(const std::string& path);
+
+// Whether a relative path from the update list stays inside the client folder: not empty,
+// no drive or other ":", not starting with "\" or "/", no ".." component (either separator
+// counts), no control characters. Anything else is never joined to the client folder.
+bool IsSafeListPath(std::string_view path);
+
+// Whether the self entry's path can stand unquoted in Update.bat: a safe list path that is
+// a bare file name, without spaces and without a character the command processor would
+// interpret (& | < > ^ % " and the like).
+bool IsSafeSelfName(std::string_view name);
+
+// Writes Update.bat into the current directory: it ends the running updater named
+// programName, replaces it by programName + ".New" when that exists, starts it and deletes
+// itself. Raises EInOutError (or EFCreateError) when the script cannot be written.
+void WriteUpdateScript(const std::string& programName);
 
 } // namespace velmoran
