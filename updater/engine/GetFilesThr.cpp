@@ -10,6 +10,7 @@
 #include "platform/System.h"
 #include "updater/codecs/BZip2.h"
 #include "updater/codecs/md5.h"
+#include "updater/engine/Hosts.h"
 #include "updater/engine/LstFile.h"
 
 #include <cerrno>
@@ -58,21 +59,6 @@ bool LooksRunnable(const std::string& path) {
 
 std::string DigestText(const std::string& path) {
     return MD5ToHex(MD5HashFile(path));
-}
-
-// Whether text can stand as a host name in the hosts file.
-bool IsHostName(const std::string& name) {
-    if (name.empty() || name.size() > 253) {
-        return false;
-    }
-    for (const char c : name) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -340,59 +326,18 @@ void GFilesThread::EditHosts(const TStringList& entries) {
     if (!hostsPath) {
         return;
     }
-    TStringList lines;
-    {
-        platform::TMemoryStream content;
-        try {
-            content.LoadFromFile(*hostsPath);
-        } catch (const platform::EFOpenError& e) {
-            throw platform::EInOutError(e.ErrorCode());
-        }
-        const std::string_view text(reinterpret_cast<const char*>(content.Memory()),
-                                    static_cast<std::size_t>(content.Size()));
-        std::size_t begin = 0;
-        while (begin < text.size()) {
-            auto end = text.find('\n', begin);
-            if (end == std::string_view::npos) {
-                end = text.size();
-            }
-            lines.push_back(TrimLine(text.substr(begin, end - begin)));
-            begin = end + 1;
-        }
+    platform::TMemoryStream content;
+    try {
+        content.LoadFromFile(*hostsPath);
+    } catch (const platform::EFOpenError& e) {
+        throw platform::EInOutError(e.ErrorCode());
     }
-    TStringList block{"#-------- Added by RkUpdater --------"};
-    for (const std::string& entry : entries) {
-        const TStringList fields = SplitFields(entry, "|");
-        if (fields.size() < 2) {
-            throw platform::EListError(1);
-        }
-        const std::string& host = fields[0];
-        const std::string& address = fields[1];
-        // A mapping that is not an address and a host name would corrupt the file or
-        // smuggle in names of its own; it is left out and the run reports a failure.
-        if (!platform::IsIpAddress(address) || !IsHostName(host)) {
-            entryRefused_ = true;
-            continue;
-        }
-        int state = 0;
-        for (std::string& line : lines) {
-            if (line.empty() || line.front() == '#' || SearchText(1, line, host) == 0) {
-                continue;
-            }
-            if (SearchText(1, line, address + "\t") != 0 ||
-                SearchText(1, line, address + " ") != 0) {
-                state = 2;
-            } else {
-                line.insert(0, "#");
-                state = 1;
-            }
-        }
-        if (state != 2) {
-            block.push_back(address + "\t" + host);
-        }
-    }
-    block.emplace_back("#-----------------");
-    if (block.size() <= 2) {
+    const THostsEdit edit = EditHostsLines(
+        SplitHostsLines(std::string_view(reinterpret_cast<const char*>(content.Memory()),
+                                         static_cast<std::size_t>(content.Size()))),
+        entries);
+    entryRefused_ = entryRefused_ || edit.refused;
+    if (!edit.Changed()) {
         return;
     }
     if (!platform::IsWritable(*hostsPath)) {
@@ -400,14 +345,7 @@ void GFilesThread::EditHosts(const TStringList& entries) {
     }
     StatusText = "Applying changes to Hosts";
     ShowStatus();
-    std::string text;
-    for (const auto* list : {&lines, &block}) {
-        for (const std::string& line : *list) {
-            text += line;
-            text += "\r\n";
-        }
-    }
-    platform::WriteFileAtomic(*hostsPath, text);
+    platform::WriteFileAtomic(*hostsPath, edit.Text());
     StatusText = "Hosts file chamged";
     ShowStatus();
 }
