@@ -74,7 +74,7 @@ THostsEdit EditHostsLines(TStringList lines, const TStringList& entries) {
             if (SearchText(1, line, withTab) != 0 || SearchText(1, line, withSpace) != 0) {
                 state = 2;
             } else {
-                line.insert(0, "#");
+                line.insert(line.begin(), '#');
                 state = 1;
             }
         }
