@@ -10,11 +10,13 @@
 #include "platform/System.h"
 #include "updater/codecs/BZip2.h"
 #include "updater/codecs/md5.h"
+#include "updater/engine/DigestAhead.h"
 #include "updater/engine/Hosts.h"
 #include "updater/engine/LstFile.h"
 
 #include <cerrno>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace velmoran {
@@ -235,6 +237,15 @@ void GFilesThread::CheckFiles(const TStringList& lines) {
     GaugeKind = 1;
     GaugeValue = static_cast<std::int64_t>(lines.size()) - 1;
     SetGaugeMax();
+    // Digested ahead on every core; the entries are still shown and judged in list order.
+    std::vector<std::string> paths(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const TStringList fields = SplitFields(lines[i], "|");
+        if (fields.size() >= 3 && IsSafeListPath(fields[2])) {
+            paths[i] = platform::JoinPath(BaseDir, fields[2]);
+        }
+    }
+    TDigestAhead digests(std::move(paths), std::thread::hardware_concurrency());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         GaugeValue = static_cast<std::int64_t>(i);
         SetTotalProgress();
@@ -244,7 +255,7 @@ void GFilesThread::CheckFiles(const TStringList& lines) {
         // An unsafe path is queued without being looked at; the queue refuses it.
         const bool queue = !IsSafeListPath(entry.path) ||
                            !platform::FileExists(platform::JoinPath(BaseDir, entry.path)) ||
-                           DigestText(platform::JoinPath(BaseDir, entry.path)) != entry.digest;
+                           digests.Get(i) != entry.digest;
         if (queue) {
             platform::StrToInt64(entry.size);
             DownloadQueue.push_back(lines[i]);
