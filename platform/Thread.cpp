@@ -3,6 +3,7 @@
 
 #include "platform/Errors.h"
 
+#include <chrono>
 #include <thread>
 
 namespace velmoran::platform {
@@ -11,6 +12,14 @@ namespace {
 
 std::mutex gDispatcherMutex;
 std::shared_ptr<Dispatcher> gDispatcher;
+
+// Waits up to a few tens of microseconds for ready() without sleeping.
+template <typename Ready> void SpinUntil(Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+    while (!ready() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+    }
+}
 
 } // namespace
 
@@ -32,13 +41,20 @@ void QueueDispatcher::Invoke(const std::function<void()>& fn) {
         return;
     }
     Call call{&fn, nullptr};
-    std::unique_lock lock(mutex_);
-    if (closed_) {
-        throw EDispatcherClosed();
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) {
+            throw EDispatcherClosed();
+        }
+        queue_.push_back(&call);
+        queued_.fetch_add(1, std::memory_order_release);
+        main_.notify_one();
     }
-    queue_.push_back(&call);
-    main_.notify_one();
-    workers_.wait(lock, [&] { return call.done || call.refused; });
+    SpinUntil([&] { return call.done.load(std::memory_order_acquire); });
+    if (!call.done.load(std::memory_order_acquire)) {
+        std::unique_lock lock(mutex_);
+        workers_.wait(lock, [&] { return call.done.load() || call.refused; });
+    }
     if (call.refused) {
         throw EDispatcherClosed();
     }
@@ -53,6 +69,7 @@ int QueueDispatcher::ProcessCalls() {
     while (!queue_.empty() && !closed_) {
         Call* call = queue_.front();
         queue_.pop_front();
+        queued_.fetch_sub(1, std::memory_order_relaxed);
         lock.unlock();
         try {
             (*call->fn)();
@@ -60,7 +77,8 @@ int QueueDispatcher::ProcessCalls() {
             call->error = std::current_exception();
         }
         lock.lock();
-        call->done = true;
+        // The call lives on the worker's stack: once done is set it may be gone.
+        call->done.store(true, std::memory_order_release);
         workers_.notify_all();
         ++ran;
     }
@@ -73,6 +91,7 @@ void QueueDispatcher::RunUntil(const std::function<bool()>& done) {
         if (done()) {
             return;
         }
+        SpinUntil([&] { return queued_.load(std::memory_order_acquire) > 0; });
         std::unique_lock lock(mutex_);
         main_.wait(lock, [&] { return !queue_.empty() || woken_ || closed_; });
         woken_ = false;
@@ -95,6 +114,7 @@ void QueueDispatcher::Shutdown() {
         call->refused = true;
     }
     queue_.clear();
+    queued_.store(0);
     workers_.notify_all();
     main_.notify_all();
 }

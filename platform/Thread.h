@@ -5,6 +5,7 @@
 // whoever installed the dispatcher: the window's event loop or a terminal program's loop.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -58,7 +59,7 @@ private:
     struct Call {
         const std::function<void()>* fn;
         std::exception_ptr error;
-        bool done = false;
+        std::atomic<bool> done{false};
         bool refused = false;
     };
 
@@ -69,6 +70,9 @@ private:
     std::deque<Call*> queue_;
     bool closed_ = false;
     bool woken_ = false;
+    // Calls come in bursts (one per KiB of a download); both sides wait a moment before
+    // they sleep, so that a call does not cost two trips through the scheduler.
+    std::atomic<int> queued_{0};
 };
 
 // A worker thread. Derive and override Execute. Created suspended, it starts at Resume.
