@@ -116,10 +116,17 @@ std::string ResolveLinks(const std::string& path) {
     return path;
 }
 
+// The temporary files beside a file: ".name." and six of these letters.
+constexpr char kTempLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kTempSuffixSize = 6;
+
 // Creates ".name.XXXXXX" beside path with the mode a new file gets (0666 less the umask).
 int MakeTempBeside(const std::string& path, std::string& tempPath) {
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    if (ReadOnlyForRoot(FolderOf(path))) {
+        tempPath = FolderOf(path) + "/." + NameOf(path) + ".XXXXXX";
+        errno = EACCES;
+        return -1;
+    }
     static std::atomic<std::uint64_t> counter{0};
     const std::string prefix = FolderOf(path) + "/." + NameOf(path) + ".";
     std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) << 32;
@@ -129,10 +136,10 @@ int MakeTempBeside(const std::string& path, std::string& tempPath) {
         static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 20);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::uint64_t value = seed + 0x9E3779B97F4A7C15ull * (counter.fetch_add(1) + 1);
-        std::string suffix(6, 'x');
+        std::string suffix(kTempSuffixSize, 'x');
         for (char& c : suffix) {
-            c = kLetters[value % (sizeof kLetters - 1)];
-            value /= sizeof kLetters - 1;
+            c = kTempLetters[value % (sizeof kTempLetters - 1)];
+            value /= sizeof kTempLetters - 1;
         }
         tempPath = prefix + suffix;
         const int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -214,6 +221,12 @@ bool IsWritable(const std::string& path) {
         return false;
     }
     return ::access(path.c_str(), W_OK) == 0;
+}
+
+bool ReadOnlyForRoot(const std::string& path) {
+    struct stat st {};
+    return ::geteuid() == 0 && ::stat(path.c_str(), &st) == 0 &&
+           (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 bool DeleteFile(const std::string& path) {
@@ -302,6 +315,14 @@ bool SetExecutable(const std::string& path) {
 }
 
 bool CreateDir(const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.pop_back();
+    }
+    if (ReadOnlyForRoot(FolderOf(trimmed))) {
+        errno = EACCES;
+        return false;
+    }
     return ::mkdir(path.c_str(), 0777) == 0;
 }
 
@@ -320,7 +341,7 @@ bool ForceDirectories(const std::string& path) {
     if (parent != trimmed && !ForceDirectories(parent)) {
         return false;
     }
-    return ::mkdir(trimmed.c_str(), 0777) == 0 || DirectoryExists(trimmed);
+    return CreateDir(trimmed) || DirectoryExists(trimmed);
 }
 
 bool RemoveDir(const std::string& path) {
@@ -353,6 +374,7 @@ void WriteFileAtomic(const std::string& path, std::string_view content) {
     if (!IsWritable(folder)) {
         throw EFCreateError(path, DirectoryExists(folder) ? EACCES : ENOENT);
     }
+    DeleteStaleTempFiles(target);
     std::string tempPath;
     FdGuard out(MakeTempBeside(target, tempPath));
     if (out.get() < 0) {
@@ -379,6 +401,30 @@ void WriteFileAtomic(const std::string& path, std::string_view content) {
         fail(errno);
     }
     SyncFolder(folder);
+}
+
+void DeleteStaleTempFiles(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    const std::string prefix = "." + NameOf(path) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() == prefix.size() + kTempSuffixSize && name.starts_with(prefix) &&
+            name.find_first_not_of(kTempLetters, prefix.size()) == std::string_view::npos) {
+            stale.emplace_back(folder + "/" + std::string(name));
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& file : stale) {
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ::unlink(file.c_str());
+        }
+    }
 }
 
 std::string CreateTempFileBeside(const std::string& path) {

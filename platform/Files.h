@@ -40,6 +40,10 @@ std::int64_t FileSize(const std::string& path); // -1 when the file does not exi
 // Whether this process may change the file or folder: the system grants it and the
 // file is not read-only (no write bit). Root is refused read-only files too, as on Windows.
 bool IsWritable(const std::string& path);
+// Whether the process is root and path exists without write bits. The system lets root
+// write anything; the file operations here refuse it such a file, or a new file in such a
+// folder (EACCES), so that root's runs fail where anyone else's would.
+bool ReadOnlyForRoot(const std::string& path);
 
 bool DeleteFile(const std::string& path);
 // Renames, replacing an existing target in one step.
@@ -61,12 +65,18 @@ bool SetCurrentDir(const std::string& path);
 // Replaces the file's content in one step: a temporary file beside it is written, flushed
 // to the disk and renamed over it, so readers see the old content or the new, never a mix.
 // An existing file keeps its permission bits; a symbolic link keeps pointing at it.
+// Temporary files of an earlier write that was killed are deleted first.
 // Raises EFCreateError when the file or its folder is read-only or cannot be written.
 void WriteFileAtomic(const std::string& path, std::string_view content);
 
 // A new, empty, uniquely named file in the same folder as path (".name.XXXXXX"), for
 // writing a file that replaces path by RenameFile once it is complete. Raises EFCreateError.
 std::string CreateTempFileBeside(const std::string& path);
+
+// Deletes the temporary files beside path that a replacement of it left when its process
+// was killed (the names CreateTempFileBeside and WriteFileAtomic make). Only for a caller
+// that is the one writer of path at that moment; reports nothing.
+void DeleteStaleTempFiles(const std::string& path);
 
 // A read-only view of a whole file. When the file is missing, unreadable, empty or too
 // large for the address space, nothing is mapped: IsMapped() is false and Size() is 0.

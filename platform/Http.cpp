@@ -71,12 +71,25 @@ struct Transfer {
     bool connected = false;
     bool stalled = false;
     Clock::time_point lastActivity;
+    // Bytes of answers (headers and bodies) so far, and where the current stall period
+    // began, for the floor.
+    std::int64_t stallFloor = 0;
+    std::int64_t received = 0;
+    std::int64_t periodStartBytes = 0;
+    Clock::time_point periodStart;
+    bool tooSlow = false;
+
+    void StartPeriod(Clock::time_point now) {
+        periodStart = now;
+        periodStartBytes = received;
+    }
 };
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* context) {
     auto& transfer = *static_cast<Transfer*>(context);
     const std::size_t total = size * count;
     transfer.lastActivity = Clock::now();
+    transfer.received += static_cast<std::int64_t>(total);
     try {
         for (std::size_t offset = 0; offset < total; offset += kHttpPieceSize) {
             const std::size_t piece = std::min(kHttpPieceSize, total - offset);
@@ -96,6 +109,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* contex
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* context) {
     auto& transfer = *static_cast<Transfer*>(context);
     transfer.lastActivity = Clock::now();
+    transfer.received += static_cast<std::int64_t>(size * count);
     const std::string_view line(data, size * count);
     if (line.starts_with("HTTP/")) {
         const std::size_t space = line.find(' ');
@@ -126,6 +140,7 @@ int OnConnected(void* context, char*, char*, int, int) {
     auto& transfer = *static_cast<Transfer*>(context);
     transfer.connected = true;
     transfer.lastActivity = Clock::now();
+    transfer.StartPeriod(transfer.lastActivity);
     return CURL_PREREQFUNC_OK;
 }
 
@@ -134,10 +149,22 @@ int OnConnected(void* context, char*, char*, int, int) {
 // silence only seconds late; the silence is measured here instead.
 int OnProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto& transfer = *static_cast<Transfer*>(context);
-    if (transfer.connected && transfer.stallLimit > Clock::duration::zero() &&
-        Clock::now() - transfer.lastActivity >= transfer.stallLimit) {
+    if (!transfer.connected || transfer.stallLimit <= Clock::duration::zero()) {
+        return 0;
+    }
+    const auto now = Clock::now();
+    if (now - transfer.lastActivity >= transfer.stallLimit) {
         transfer.stalled = true;
         return 1;
+    }
+    // Every byte resets the silence clock, so a trickle needs a floor of its own.
+    if (transfer.stallFloor > 0 && now - transfer.periodStart >= transfer.stallLimit) {
+        if (transfer.received - transfer.periodStartBytes < transfer.stallFloor) {
+            transfer.stalled = true;
+            transfer.tooSlow = true;
+            return 1;
+        }
+        transfer.StartPeriod(now);
     }
     return 0;
 }
@@ -163,6 +190,7 @@ HttpOptions DefaultHttpOptions() {
         SecondsFromEnvironment("VELMORAN_CONNECT_TIMEOUT", options.connectTimeoutSeconds);
     options.stallTimeoutSeconds =
         SecondsFromEnvironment("VELMORAN_STALL_TIMEOUT", options.stallTimeoutSeconds);
+    options.stallFloorBytes = static_cast<std::int64_t>(kHttpPieceSize);
     return options;
 }
 
@@ -190,6 +218,7 @@ HttpResult HttpGet(const std::string& url, const HttpSink& sink, const HttpOptio
     Transfer transfer;
     transfer.sink = &sink;
     transfer.stallLimit = std::chrono::seconds(std::max(0, options.stallTimeoutSeconds));
+    transfer.stallFloor = std::max<std::int64_t>(0, options.stallFloorBytes);
     char errorText[CURL_ERROR_SIZE] = {};
     CURL* handle = easy.get();
     const std::string address = Escaped(url);
@@ -247,7 +276,10 @@ HttpResult HttpGet(const std::string& url, const HttpSink& sink, const HttpOptio
     result.opened = code != CURLE_TOO_MANY_REDIRECTS && status != 0 &&
                     (code == CURLE_OK || transfer.answers > redirects);
     result.status = result.opened ? status : 0;
-    if (transfer.stalled) {
+    if (transfer.tooSlow) {
+        result.error = "fewer than " + std::to_string(transfer.stallFloor) + " bytes arrived in " +
+                       std::to_string(options.stallTimeoutSeconds) + " seconds";
+    } else if (transfer.stalled) {
         result.error =
             "nothing arrived for " + std::to_string(options.stallTimeoutSeconds) + " seconds";
     } else if (code != CURLE_OK) {

@@ -25,6 +25,10 @@ struct HttpOptions {
     // Seconds without a single byte of the answer, once connected, after which the
     // transfer fails; 0 waits for ever.
     int stallTimeoutSeconds = 30;
+    // Bytes that must arrive in every stall period once connected; fewer fail the transfer
+    // as silence does, so that a server dripping a byte now and then cannot hold a run for
+    // hours. 0 looks for silence only.
+    std::int64_t stallFloorBytes = 0;
     // Redirects followed before the request fails; 0 follows none.
     int maxRedirects = 5;
 };
@@ -45,9 +49,10 @@ struct HttpResult {
 // throw: the transfer is then abandoned and HttpGet passes the exception on.
 using HttpSink = std::function<void(const char* data, std::size_t size)>;
 
-// The built-in options, with the time-outs taken from VELMORAN_CONNECT_TIMEOUT and
-// VELMORAN_STALL_TIMEOUT (whole seconds, above 0) when those are set, so that
-// administrators and tests can shorten them without rebuilding.
+// The options the programs use: a stall floor of one piece (kHttpPieceSize bytes per stall
+// period), and the time-outs taken from VELMORAN_CONNECT_TIMEOUT and VELMORAN_STALL_TIMEOUT
+// (whole seconds, above 0) when those are set, so that administrators and tests can
+// shorten them without rebuilding.
 HttpOptions DefaultHttpOptions();
 
 // Prepares libcurl for the whole process. Call it from main() before any thread starts;

@@ -151,6 +151,15 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// What ends the text's last line before another is added after it. A lone CR at the very
+// end reads as a line break already; completing it keeps that line as it read.
+std::string_view BreakAfter(std::string_view text) {
+    if (text.empty() || text.back() == '\n') {
+        return {};
+    }
+    return text.back() == '\r' ? "\n" : kNewLine;
+}
+
 } // namespace
 
 std::string ReadProfileString(std::string_view section, std::string_view key,
@@ -197,9 +206,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
     } else if (where.sectionLine) {
         const Line& last = lines[where.lastContentLine];
         updated = content.substr(0, last.next);
-        if (content[last.next - 1] != '\n') {
-            updated += kNewLine; // the section's last line ended the file without a break
-        }
+        updated += BreakAfter(updated); // the section's last line may end the file
         updated += key;
         updated += '=';
         updated += value;
@@ -207,9 +214,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
         updated += content.substr(last.next);
     } else {
         updated = content;
-        if (!updated.empty() && updated.back() != '\n') {
-            updated += kNewLine;
-        }
+        updated += BreakAfter(updated);
         updated += '[';
         updated += section;
         updated += ']';

@@ -2,6 +2,7 @@
 #include "platform/Stream.h"
 
 #include "platform/Errors.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -87,10 +88,23 @@ TFileStream::TFileStream(const std::string& path, Mode mode, [[maybe_unused]] Sh
         flags |= O_RDWR | O_CREAT | O_TRUNC;
         break;
     }
+    const bool creating = mode == Mode::Create;
+    if (mode != Mode::OpenRead) {
+        // The file itself when it is there, else the folder it would be made in.
+        const auto slash = path.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : path.substr(0, slash);
+        if (ReadOnlyForRoot(path) || (!FileExists(path) && ReadOnlyForRoot(folder))) {
+            if (creating) {
+                throw EFCreateError(path, EACCES);
+            }
+            throw EFOpenError(path, EACCES);
+        }
+    }
     do {
         fd_ = ::open(path.c_str(), flags, 0666);
     } while (fd_ < 0 && errno == EINTR);
-    const bool creating = mode == Mode::Create;
     if (fd_ < 0) {
         if (creating) {
             throw EFCreateError(path, errno);

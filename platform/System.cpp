@@ -32,7 +32,10 @@ std::optional<std::string> HostsFilePath() {
 }
 
 bool IsIpAddress(std::string_view text) {
-    if (text.empty() || text.size() > 45) {
+    // The system's parser stops at a NUL byte; whatever follows it must not slip through
+    // into a hosts line, so only the characters of addresses are let in at all.
+    if (text.empty() || text.size() > 45 ||
+        text.find_first_not_of("0123456789abcdefABCDEF.:") != std::string_view::npos) {
         return false;
     }
     const std::string address(text);

@@ -140,7 +140,15 @@ bool GFilesThread::DownloadFile(const std::string& address, const std::string& l
     }
     lastDownloadSound_ = result.Succeeded();
     GaugeValue = 0;
-    SetFileProgress();
+    try {
+        SetFileProgress();
+    } catch (...) {
+        // The host went away (the window closed): the download is nobody's any more.
+        if (file) {
+            platform::DeleteFile(localPath);
+        }
+        throw;
+    }
     return result.opened;
 }
 
@@ -169,6 +177,9 @@ void GFilesThread::UnpackStream(platform::TStream& source, platform::TStream& ta
                 break;
             }
             target.WriteBuffer(buffer.data(), got);
+            if (unpackDigest_ != nullptr) {
+                MD5Update(*unpackDigest_, buffer.data(), static_cast<std::uint32_t>(got));
+            }
         }
         // A source that ends early reads like a short file; only the end marker proves it whole.
         if (!unpacker.EndOfStream()) {
@@ -205,9 +216,28 @@ void GFilesThread::InstallPacked(const std::string& packedPath, const std::strin
                                  const std::string& digest) {
     std::string tempPath;
     try {
+        // The rename below would replace even a read-only file; that one is left alone,
+        // as a file that cannot be written over.
+        if (platform::FileExists(targetPath) && !platform::IsWritable(targetPath)) {
+            throw platform::EInOutError(EACCES);
+        }
+        // What a killed run left half-unpacked beside the file would stay for ever.
+        platform::DeleteStaleTempFiles(targetPath);
         tempPath = platform::CreateTempFileBeside(targetPath);
-        UnpackFile(packedPath, tempPath);
-        if (DigestText(tempPath) != digest) {
+        // Digested as it is written: reading the file back would cost a second pass.
+        MD5Context context;
+        MD5Init(context);
+        unpackDigest_ = &context;
+        try {
+            UnpackFile(packedPath, tempPath);
+        } catch (...) {
+            unpackDigest_ = nullptr;
+            throw;
+        }
+        unpackDigest_ = nullptr;
+        MD5Digest unpacked;
+        MD5Final(context, unpacked);
+        if (MD5ToHex(unpacked) != digest) {
             throw EBadDownload("The unpacked file does not have the listed digest");
         }
         // The game and the updater must stay runnable after they are replaced.

@@ -17,6 +17,7 @@ namespace velmoran {
 namespace platform {
 class TStream;
 }
+struct MD5Context;
 
 // What the update run shows and stores. Called on the host's thread only.
 class IUpdateHost {
@@ -101,6 +102,8 @@ private:
 
     IUpdateHost& host_;
     bool lastDownloadSound_ = false;
+    // While InstallPacked unpacks: the digest of the bytes written so far.
+    MD5Context* unpackDigest_ = nullptr;
     bool notificationFailed_ = false;
     // An entry of the list was refused (unsafe path, bad host mapping): the run ends
     // "Update Failed" whatever else succeeds.
