@@ -368,7 +368,7 @@ TEST_F(HostsStage, FailuresEndTheRunAndLeaveTheFileAsItWas) {
 
 TEST_F(Stages, SelfEntriesThatTheScriptCouldMisreadAreRefused) {
     const std::vector<std::string> names = {
-        "Velmoran launcher.exe", "a&b.exe",           "a\"b.exe", "%PATH%.exe",
+        "Velmoran launcher.exe", "a&b.exe",          "a\"b.exe", "%PATH%.exe",
         "..\\Velmoran.exe",      "bin\\Velmoran.exe"};
     for (const auto& name : names) {
         SCOPED_TRACE(name);

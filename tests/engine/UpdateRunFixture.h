@@ -118,17 +118,17 @@ protected:
         return listPath + "|" + Md5Text(content) + "|" + std::to_string(packed.size());
     }
 
-    static std::string ListText(const ListSpec& spec) {
+    static std::string ListText(const ListSpec& list) {
         std::string text = "[settings]\r\n";
-        if (!spec.rev.empty()) {
-            text += "Rev|" + spec.rev + "\r\n";
+        if (!list.rev.empty()) {
+            text += "Rev|" + list.rev + "\r\n";
         }
-        text += "ModHosts|" + spec.modHosts + "\r\n[/settings]\r\n";
+        text += "ModHosts|" + list.modHosts + "\r\n[/settings]\r\n";
         const std::pair<const char*, const std::vector<std::string>*> sections[] = {
-            {"hosts", &spec.hosts},
-            {"self", &spec.self},
-            {"files_critical", &spec.critical},
-            {"files_normal", &spec.normal}};
+            {"hosts", &list.hosts},
+            {"self", &list.self},
+            {"files_critical", &list.critical},
+            {"files_normal", &list.normal}};
         for (const auto& [name, lines] : sections) {
             text += std::string("[") + name + "]\r\n";
             for (const auto& line : *lines) {
@@ -139,8 +139,8 @@ protected:
         return text;
     }
 
-    void PublishList(const ListSpec& spec) {
-        WriteFile(serverRoot + "files.lst.bz2", Bzip2(ListText(spec)));
+    void PublishList(const ListSpec& list) {
+        WriteFile(serverRoot + "files.lst.bz2", Bzip2(ListText(list)));
     }
 
     RunOutcome Run(const RunInputs& inputs = {}) {

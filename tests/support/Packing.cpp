@@ -11,9 +11,9 @@ std::string Bzip2(std::string_view data) {
     // The worst case of bzip2 is 1 % larger plus 600 bytes.
     unsigned int size = static_cast<unsigned int>(data.size() + data.size() / 100 + 600);
     std::string packed(size, '\0');
-    const int result = BZ2_bzBuffToBuffCompress(packed.data(), &size,
-                                                const_cast<char*>(data.data()),
-                                                static_cast<unsigned int>(data.size()), 9, 0, 0);
+    const int result =
+        BZ2_bzBuffToBuffCompress(packed.data(), &size, const_cast<char*>(data.data()),
+                                 static_cast<unsigned int>(data.size()), 9, 0, 0);
     if (result != BZ_OK) {
         throw std::runtime_error("bzip2 compression failed: " + std::to_string(result));
     }
