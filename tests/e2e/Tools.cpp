@@ -196,13 +196,4 @@ std::string Unpack(const std::string& packedPath) {
     return data;
 }
 
-std::string Md5Text(std::string_view data) {
-    MD5Context context;
-    MD5Init(context);
-    MD5Update(context, data.data(), static_cast<std::uint32_t>(data.size()));
-    MD5Digest digest;
-    MD5Final(context, digest);
-    return MD5ToHex(digest);
-}
-
 } // namespace velmoran::testing

@@ -2,6 +2,7 @@
 // administrator and a player run them, and the folder comparisons the tests make.
 #pragma once
 
+#include "tests/support/Packing.h"
 #include "tests/support/Subprocess.h"
 
 #include <chrono>
@@ -77,7 +78,5 @@ std::vector<std::string> GetPaths(const std::vector<std::string>& log);
 
 // The content of a bzip2 file, unpacked by the updater's own decompression stream.
 std::string Unpack(const std::string& packedPath);
-
-std::string Md5Text(std::string_view data);
 
 } // namespace velmoran::testing

@@ -96,15 +96,6 @@ protected:
     }
     void TearDown() override { server.reset(); }
 
-    static std::string Md5Text(std::string_view data) {
-        MD5Context context;
-        MD5Init(context);
-        MD5Update(context, data.data(), static_cast<std::uint32_t>(data.size()));
-        MD5Digest digest;
-        MD5Final(context, digest);
-        return MD5ToHex(digest);
-    }
-
     // Puts content on the server under the list path (with "\") and gives its entry line.
     std::string Serve(const std::string& listPath, const std::string& content) {
         std::string serverPath = listPath;

@@ -30,15 +30,6 @@ std::string Sha256(std::string_view bytes) {
     return text;
 }
 
-std::string Md5Text(std::string_view data) {
-    MD5Context context;
-    MD5Init(context);
-    MD5Update(context, data.data(), static_cast<std::uint32_t>(data.size()));
-    MD5Digest digest;
-    MD5Final(context, digest);
-    return MD5ToHex(digest);
-}
-
 namespace {
 
 std::string ListPath(std::string path) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "tests/fixtures/TestServer.h"
+#include "tests/support/Packing.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 
@@ -25,8 +26,6 @@ namespace velmoran::testing {
 
 // SHA-256 of bytes, as lower-case hex.
 std::string Sha256(std::string_view bytes);
-// The MD5 digest text the list carries for bytes.
-std::string Md5Text(std::string_view bytes);
 
 // The strace program, or "" when it is missing or cannot trace here.
 const std::string& StraceProgram();

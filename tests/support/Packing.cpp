@@ -1,6 +1,8 @@
 // Packing.cpp: bzip2 compression for test data.
 #include "tests/support/Packing.h"
 
+#include "updater/codecs/md5.h"
+
 #include <bzlib.h>
 #include <random>
 #include <stdexcept>
@@ -19,6 +21,15 @@ std::string Bzip2(std::string_view data) {
     }
     packed.resize(size);
     return packed;
+}
+
+std::string Md5Text(std::string_view data) {
+    MD5Context context;
+    MD5Init(context);
+    MD5Update(context, data.data(), static_cast<std::uint32_t>(data.size()));
+    MD5Digest digest;
+    MD5Final(context, digest);
+    return MD5ToHex(digest);
 }
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
