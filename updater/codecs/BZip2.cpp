@@ -117,20 +117,29 @@ std::size_t TBZDecompressionStream::Read(void* buffer, std::size_t count) {
     }
     std::size_t remaining = count;
     while (remaining > 0) {
+        bool sourceDry = false;
         if (record.avail_in == 0) {
             const std::size_t got = source_.Read(inputBuffer_.data(), inputBuffer_.size());
             if (got == 0) {
-                return count - remaining;
+                if (endOfStream_) {
+                    return count - remaining;
+                }
+                // The library may still hold decoded bytes of a block whose input it has
+                // taken in whole; one more step hands them out (and checks their CRC)
+                // instead of losing them.
+                sourceDry = true;
+            } else {
+                record.next_in = inputBuffer_.data();
+                record.avail_in = static_cast<unsigned int>(got);
+                sourcePosition_ = source_.Position();
             }
-            record.next_in = inputBuffer_.data();
-            record.avail_in = static_cast<unsigned int>(got);
-            sourcePosition_ = source_.Position();
         }
         // The library counts output space in 32 bits; larger reads go in slices.
         const auto space = static_cast<unsigned int>(std::min<std::size_t>(remaining, UINT_MAX));
         record.avail_out = space;
         const int result = BZ2_bzDecompress(&record);
-        remaining -= space - record.avail_out;
+        const std::size_t produced = space - record.avail_out;
+        remaining -= produced;
         switch (result) {
         case BZ_OK:
             break;
@@ -145,6 +154,9 @@ std::size_t TBZDecompressionStream::Read(void* buffer, std::size_t count) {
             break;
         }
         NotifyProgress(*this);
+        if (sourceDry && produced == 0) {
+            return count - remaining;
+        }
     }
     return count;
 }
