@@ -73,10 +73,13 @@ void CopySettings(const TZipArchive& from, TZipArchive& to) {
 }
 
 // One archive, made the way the run always makes it; the archive is closed again
-// whatever happens.
+// whatever happens. An archive this call began and could not finish is removed, so
+// that no half-written archive waits in the upload folder to be served.
 void PackArchive(TZipArchive& zip, const std::string& source, const std::string& archive) {
+    bool begun = false;
     try {
         zip.CreateEmptyArchive(archive);
+        begun = true;
         zip.OpenArchive(archive);
         zip.AddFileEntry(source);
         zip.CloseArchive();
@@ -85,6 +88,10 @@ void PackArchive(TZipArchive& zip, const std::string& source, const std::string&
             zip.CloseArchive();
         } catch (...) {
             // The first error is the one to report.
+        }
+        if (begun) {
+            std::error_code ignored;
+            std::filesystem::remove(archive, ignored);
         }
         throw;
     }

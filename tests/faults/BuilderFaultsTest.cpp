@@ -92,6 +92,18 @@ protected:
         return broken;
     }
 
+    // Every archive in the upload folder that is not a whole ZIP archive.
+    std::vector<std::string> BrokenArchivesInUpload() const {
+        std::vector<std::string> broken;
+        for (const auto& entry : fs::recursive_directory_iterator(upload)) {
+            if (entry.is_regular_file() && entry.path().extension() == ".zip" &&
+                RunProcess({"/usr/bin/unzip", "-tqq", entry.path().string()}, work).exitCode != 0) {
+                broken.push_back(fs::relative(entry.path(), upload).generic_string());
+            }
+        }
+        return broken;
+    }
+
     std::string root = dir / "client/";
     std::string sentinel = dir / "sentinel/";
     std::string work = dir / "work/";
@@ -147,6 +159,7 @@ TEST_F(BuilderFaults, FilesThatCannotBeReadOrWrittenEndTheBuild) {
     EXPECT_NE(result.out.find("File access denied"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("Done!"), std::string::npos) << result.out;
     EXPECT_EQ(BrokenListedArchives(), std::vector<std::string>{});
+    EXPECT_EQ(BrokenArchivesInUpload(), std::vector<std::string>{});
     EXPECT_EQ(Hashes(), before);
 
     // An archive's folder that is read-only (for root too).
@@ -171,6 +184,8 @@ TEST_F(BuilderFaults, AFullDiskEndsTheBuildWithoutABrokenArchiveListed) {
     EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
     EXPECT_NE(result.out.find("Disk full"), std::string::npos) << result.out;
     EXPECT_EQ(BrokenListedArchives(), std::vector<std::string>{});
+    // Nor one left over unlisted, for whoever copies the folder to the server.
+    EXPECT_EQ(BrokenArchivesInUpload(), std::vector<std::string>{});
     ::umount2(upload.c_str(), MNT_DETACH);
     EXPECT_EQ(Hashes(), before);
 }
