@@ -34,27 +34,21 @@ Child::Child(const std::vector<std::string>& argv, const std::string& folder,
     if (::pipe2(out, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    std::vector<char*> args;
-    for (const auto& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
+    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (err < 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        throw std::runtime_error("cannot create " + errFile);
     }
-    args.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::dup2(devNull, STDIN_FILENO);
-        for (const auto& [name, value] : environment) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
-        if (::chdir(folder.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::execv(args[0], args.data());
-        ::_exit(127);
+    try {
+        pid_ = StartProcess(argv, folder, environment, out[1], err);
+    } catch (...) {
+        ::close(out[0]);
+        ::close(out[1]);
+        ::close(err);
+        throw;
     }
+    ::close(err);
     ::close(out[1]);
     out_ = out[0];
 }

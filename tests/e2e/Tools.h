@@ -15,8 +15,6 @@
 
 namespace velmoran::testing {
 
-using Environment = std::vector<std::pair<std::string, std::string>>;
-
 // velmoran-publish with the arguments, in folder.
 ProcessResult Publish(const std::vector<std::string>& args, const std::string& folder);
 

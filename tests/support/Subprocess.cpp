@@ -12,23 +12,20 @@
 
 namespace velmoran::testing {
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& folder,
-                         const std::vector<std::pair<std::string, std::string>>& environment,
-                         std::chrono::seconds timeout) {
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
+pid_t StartProcess(const std::vector<std::string>& argv, const std::string& folder,
+                   const Environment& environment, int outFd, int errFd) {
     std::vector<char*> args;
     for (const auto& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
     const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
     if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
+        ::dup2(outFd, STDOUT_FILENO);
+        ::dup2(errFd, STDERR_FILENO);
         const int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, STDIN_FILENO);
         for (const auto& [name, value] : environment) {
@@ -40,6 +37,17 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         ::execv(args[0], args.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& folder,
+                         const Environment& environment, std::chrono::seconds timeout) {
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = StartProcess(argv, folder, environment, out[1], err[1]);
     ::close(out[1]);
     ::close(err[1]);
     ProcessResult result;
