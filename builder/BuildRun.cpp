@@ -5,6 +5,7 @@
 // lines are those of packing one file after another.
 #include "builder/BuildRun.h"
 
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Path.h"
 #include "platform/Stream.h"
@@ -94,16 +95,6 @@ void PackArchive(TZipArchive& zip, const std::string& source, const std::string&
             std::filesystem::remove(archive, ignored);
         }
         throw;
-    }
-}
-
-std::string MessageOf(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
     }
 }
 
@@ -339,7 +330,7 @@ TBuildOutcome TBuildRun::Run(const TBuildSettings& settings, TBuildObserver& obs
         }
         pool_.reset();
         jobs_.clear();
-        observer.ShowError(MessageOf(error));
+        observer.ShowError(velmoran::platform::MessageOf(error));
         observer.SetTreeEnabled(true);
         progress_ = 0;
         observer.SetProgressPosition(0);

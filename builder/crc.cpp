@@ -4,11 +4,10 @@
 // the work is only arranged so that the lookups do not wait for each other.
 #include "builder/crc.h"
 
+#include "platform/Bytes.h"
 #include "platform/Errors.h"
 #include "platform/Stream.h"
 
-#include <bit>
-#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -18,6 +17,7 @@ namespace {
 
 using velmoran::platform::EFOpenError;
 using velmoran::platform::EInOutError;
+using velmoran::platform::LoadLittle32;
 using velmoran::platform::TFileStream;
 
 constexpr std::size_t kFileBlockSize = 0x10000;
@@ -42,18 +42,6 @@ constexpr ShiftTables MakeShiftTables() {
 
 alignas(64) constexpr ShiftTables kShift = MakeShiftTables();
 
-// The four bytes at p as a number whose low byte is the first byte.
-inline std::uint32_t Load32(const unsigned char* p) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::uint32_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    } else {
-        return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-               std::uint32_t{p[3]} << 24;
-    }
-}
-
 // Four bytes (x, low byte first) followed by Zeros zero bytes, folded into 0.
 template <int Zeros> inline std::uint32_t Fold4(std::uint32_t x) {
     static_assert(Zeros + 3 < kShiftRows);
@@ -63,7 +51,7 @@ template <int Zeros> inline std::uint32_t Fold4(std::uint32_t x) {
 
 // The running value crc carried over 8 bytes at p and Zeros zero bytes after them.
 template <int Zeros> inline std::uint32_t Fold8(std::uint32_t crc, const unsigned char* p) {
-    return Fold4<Zeros + 4>(crc ^ Load32(p)) ^ Fold4<Zeros>(Load32(p + 4));
+    return Fold4<Zeros + 4>(crc ^ LoadLittle32(p)) ^ Fold4<Zeros>(LoadLittle32(p + 4));
 }
 
 inline std::uint32_t Fold16(std::uint32_t crc, const unsigned char* p) {

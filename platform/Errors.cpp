@@ -40,6 +40,16 @@ std::string SystemErrorText(int errorCode) {
     return text ? std::string(text) : std::string("Unknown error ") + std::to_string(errorCode);
 }
 
+std::string MessageOf(const std::exception_ptr& error, const char* unknown) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return unknown;
+    }
+}
+
 EInOutError::EInOutError(int errorCode) : Exception(InOutText(errorCode)), errorCode_(errorCode) {}
 
 EOSError::EOSError(int errorCode)

@@ -4,6 +4,7 @@
 // its message, the update run turns the ones it expects into a status text.
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -89,5 +90,8 @@ public:
 
 // The operating system's text for an error number, e.g. "No such file or directory".
 std::string SystemErrorText(int errorCode);
+
+// The message of a caught error; `unknown` for one that is not a std::exception.
+std::string MessageOf(const std::exception_ptr& error, const char* unknown = "Unknown error");
 
 } // namespace velmoran::platform

@@ -133,16 +133,6 @@ private:
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-std::string MessageOf(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
 int Play(const TStringList& settings) {
     RunProgram(platform::JoinPath(settings[csFolder], settings[csRunCustom]));
     return 0;
@@ -178,7 +168,8 @@ int Update(TStringList& settings, bool fullCheck) {
 
     if (!host.Finished()) {
         std::fprintf(stderr, "velmoran-cli: %s\n",
-                     fatal ? MessageOf(fatal).c_str() : "the update run stopped early");
+                     fatal ? platform::MessageOf(fatal, "unknown error").c_str()
+                           : "the update run stopped early");
         return 2;
     }
     return host.Status() == "Update Failed" ? 1 : 0;

@@ -5,6 +5,7 @@
 // the caller's memory (a mapped file) instead of copying them.
 #include "updater/codecs/md5.h"
 
+#include "platform/Bytes.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -15,18 +16,6 @@
 namespace velmoran {
 
 namespace {
-
-// The input word at p, low byte first.
-inline std::uint32_t Load32(const unsigned char* p) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::uint32_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    } else {
-        return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-               std::uint32_t{p[3]} << 24;
-    }
-}
 
 inline void Store32(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -73,7 +62,7 @@ void Compress(std::uint32_t state[4], const unsigned char* p, std::size_t blocks
     std::uint32_t c = state[2];
     std::uint32_t d = state[3];
     for (; blocks > 0; --blocks, p += 64) {
-        const auto x = [p](int i) { return Load32(p + 4 * i); };
+        const auto x = [p](int i) { return platform::LoadLittle32(p + 4 * i); };
         const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
 
         a = StepF<7>(a, b, c, d, x(0) + 0xd76aa478u);
