@@ -14,7 +14,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QToolButton>
@@ -110,7 +109,7 @@ std::string OptionFilePath() {
                               "system\\option.ini");
 }
 
-TForm1::TForm1(TFMain& main) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), FMain(main) {
+TForm1::TForm1(TFMain& main) : TDraggableForm(nullptr), FMain(main) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
     setFixedSize(220, 300);
@@ -292,40 +291,6 @@ void TForm1::SpeedButton2Click() {
 void TForm1::CloseDialog() {
     hide();
     FMain.setEnabled(true);
-}
-
-void TForm1::FormMouseDown(Qt::MouseButton, int x, int y) {
-    drag_ = true;
-    dragX_ = x;
-    dragY_ = y;
-}
-
-void TForm1::FormMouseMove(int x, int y) {
-    if (drag_) {
-        move(pos().x() + x - dragX_, pos().y() + y - dragY_);
-    }
-}
-
-void TForm1::FormMouseUp(Qt::MouseButton, int, int) {
-    drag_ = false;
-}
-
-void TForm1::mousePressEvent(QMouseEvent* event) {
-    const QPoint at = event->position().toPoint();
-    if (childAt(at)) {
-        return;
-    }
-    FormMouseDown(event->button(), at.x(), at.y());
-}
-
-void TForm1::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint at = event->position().toPoint();
-    FormMouseMove(at.x(), at.y());
-}
-
-void TForm1::mouseReleaseEvent(QMouseEvent* event) {
-    const QPoint at = event->position().toPoint();
-    FormMouseUp(event->button(), at.x(), at.y());
 }
 
 } // namespace velmoran

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/Errors.h"
+#include "updater/ui/DraggableForm.h"
 
 #include <QWidget>
 #include <cstdint>
@@ -32,7 +33,7 @@ bool StrToBool(const std::string& text);
 // The game's option file: the current directory and "system\option.ini".
 std::string OptionFilePath();
 
-class TForm1 : public QWidget {
+class TForm1 : public TDraggableForm {
 public:
     // Shapes the dialog and loads the options (FormCreate); an error of the loading is
     // shown in a message box and leaves the later controls as they were.
@@ -60,9 +61,7 @@ public:
     void FormCreate();
     void SpeedButton1Click();
     void SpeedButton2Click();
-    void FormMouseDown(Qt::MouseButton button, int x, int y);
-    void FormMouseMove(int x, int y);
-    void FormMouseUp(Qt::MouseButton button, int x, int y);
+    // FormMouseDown, FormMouseMove and FormMouseUp drag the dialog (TDraggableForm).
 
     // Fills the controls from the option file and ClientSettings.
     void LoadGameOptions();
@@ -70,19 +69,11 @@ public:
     // and _settings.ini. A box without a choice leaves its key as it is stored.
     void SaveGameOptions();
 
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
 private:
     void CreateControls();
     void CloseDialog();
 
     TFMain& FMain;
-    bool drag_ = false;
-    std::int32_t dragX_ = 0;
-    std::int32_t dragY_ = 0;
 };
 
 } // namespace velmoran

@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -125,7 +124,7 @@ int UpdateRunsUnderWay() {
     return gRunsUnderWay.load();
 }
 
-TFMain::TFMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+TFMain::TFMain(QWidget* parent) : TDraggableForm(parent) {
     setObjectName(QStringLiteral("FMain"));
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
     setFixedSize(955, 520);
@@ -340,41 +339,6 @@ void TFMain::ImgBtn5Click() {
     Form1->show();
     Form1->raise();
     Form1->activateWindow();
-}
-
-void TFMain::FormMouseDown(Qt::MouseButton, int x, int y) {
-    drag_ = true;
-    dragX_ = x;
-    dragY_ = y;
-}
-
-void TFMain::FormMouseMove(int x, int y) {
-    if (drag_) {
-        move(pos().x() + x - dragX_, pos().y() + y - dragY_);
-    }
-}
-
-void TFMain::FormMouseUp(Qt::MouseButton, int, int) {
-    drag_ = false;
-}
-
-void TFMain::mousePressEvent(QMouseEvent* event) {
-    const QPoint at = event->position().toPoint();
-    // A press that a label or another control passed on is not one on the background.
-    if (childAt(at)) {
-        return;
-    }
-    FormMouseDown(event->button(), at.x(), at.y());
-}
-
-void TFMain::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint at = event->position().toPoint();
-    FormMouseMove(at.x(), at.y());
-}
-
-void TFMain::mouseReleaseEvent(QMouseEvent* event) {
-    const QPoint at = event->position().toPoint();
-    FormMouseUp(event->button(), at.x(), at.y());
 }
 
 void TFMain::WebBrowser1NavigateComplete2() {

@@ -8,6 +8,7 @@
 
 #include "platform/StringList.h"
 #include "updater/engine/GetFilesThr.h"
+#include "updater/ui/DraggableForm.h"
 
 #include <QWidget>
 #include <cstdint>
@@ -29,7 +30,7 @@ class TImageButton;
 // The description of the desktop shortcut made on the first run.
 inline constexpr const char* kShortcutDescription = "Play Ashen Crown";
 
-class TFMain : public QWidget, public IUpdateHost {
+class TFMain : public TDraggableForm, public IUpdateHost {
 public:
     // Reads the settings and runs the start-up (FormCreate). Installs the window's
     // dispatcher: update runs started later talk to this window.
@@ -72,11 +73,9 @@ public:
     void ImgBtn3Click();
     void ImgBtn4Click();
     void ImgBtn5Click();
-    void FormMouseDown(Qt::MouseButton button, int x, int y);
-    void FormMouseMove(int x, int y);
-    void FormMouseUp(Qt::MouseButton button, int x, int y);
     void WebBrowser1NavigateComplete2();
     void FormClose();
+    // FormMouseDown, FormMouseMove and FormMouseUp drag the window (TDraggableForm).
 
     // Writes AtRevision = revisionText into _settings.ini; ClientSettings stays as read.
     void UpdateRevision(const std::string& revisionText);
@@ -102,9 +101,6 @@ public:
     const std::string& SkinFolder() const noexcept { return skinFolder_; }
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -115,9 +111,6 @@ private:
 
     std::shared_ptr<TGuiDispatcher> dispatcher_;
     std::string skinFolder_;
-    bool drag_ = false;
-    std::int32_t dragX_ = 0;
-    std::int32_t dragY_ = 0;
     bool terminateRequested_ = false;
     bool closed_ = false;
 };
